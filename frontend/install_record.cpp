@@ -1,0 +1,3 @@
+#include "frontend.h"
+
+InstallRecord g_installRecord;

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "engine.h"
+TEST(Smoke, Links) { EXPECT_EQ(nullptr, OpenUpdateSource("no-such-file", nullptr)); }
