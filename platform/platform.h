@@ -103,6 +103,7 @@ enum PlatOp {
     PLAT_OP_FLUSH,       // PlatFlush
     PLAT_OP_REPLACE,     // PlatReplaceFile
     PLAT_OP_DELETE,      // PlatDeleteFile
+    PLAT_OP_CLOSE,       // PlatClose of an open file (counted only)
     PLAT_OP_SLEEP,       // PlatSleep (counted only)
     PLAT_OP_MESSAGE,     // PlatMessageBox (counted only)
     PLAT_OP_COUNT

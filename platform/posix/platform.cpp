@@ -123,7 +123,9 @@ int PlatFlush(PlatFile file) {
 }
 
 void PlatClose(PlatFile file) {
-    if (IsOpen(file)) close(ToFd(file));
+    if (!IsOpen(file)) return;
+    PlatTakeFault(PLAT_OP_CLOSE, nullptr);
+    close(ToFd(file));
 }
 
 int PlatReplaceFile(const char* source, const char* target) {

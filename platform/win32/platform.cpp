@@ -71,7 +71,9 @@ int PlatFlush(PlatFile file) {
 }
 
 void PlatClose(PlatFile file) {
-    if (file != PLAT_NULL_FILE && file != PLAT_INVALID_FILE) CloseHandle(file);
+    if (file == PLAT_NULL_FILE || file == PLAT_INVALID_FILE) return;
+    PlatTakeFault(PLAT_OP_CLOSE, nullptr);
+    CloseHandle(file);
 }
 
 int PlatReplaceFile(const char* source, const char* target) {
