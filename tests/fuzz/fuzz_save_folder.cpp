@@ -1,0 +1,74 @@
+// The save-folder lookup over arbitrary Install.ini bytes. The folder always
+// ends within the buffer, and it is either the default (installation folder
+// + "\save") or exactly the bytes after "save=" up to the first NUL: never a
+// cut-down name, which would point the purge at some other folder.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "frontend.h"
+#include "savedata.h"
+
+namespace {
+
+std::string g_root;
+std::string g_ini;
+
+void Require(bool condition, const char* what) {
+    if (condition) return;
+    fprintf(stderr, "save folder: %s\n", what);
+    abort();
+}
+
+void RemoveScratch() {
+    if (g_root.empty()) return;
+    unlink(g_ini.c_str());
+    rmdir((g_root + "/game").c_str());
+    rmdir(g_root.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vela-fuzz-ini-XXXXXX";
+    char* made = mkdtemp(&pattern[0]);
+    Require(made != nullptr && chdir(made) == 0, "cannot make a scratch folder");
+    g_root = made;
+    const std::string folder = g_root + "/game";
+    Require(mkdir(folder.c_str(), 0700) == 0, "cannot make the installation folder");
+    Require(folder.size() < sizeof g_installRecord.folder - 16, "scratch path too long");
+    memcpy(g_installRecord.folder, folder.c_str(), folder.size() + 1);
+    g_installRecord.version = VERSION_BASE;
+    g_ini = folder + "/Install.ini";
+    atexit(RemoveScratch);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* f = fopen(g_ini.c_str(), "wb");
+    Require(f != nullptr, "cannot create Install.ini");
+    Require(fwrite(data, 1, size, f) == size && fclose(f) == 0, "cannot write Install.ini");
+
+    char buffer[260];
+    memset(buffer, 0xCC, sizeof buffer);
+    const int result = GetSaveFolder(buffer, sizeof buffer);
+    Require(result == 1, "the default folder fits, yet no folder came back");
+    Require(memchr(buffer, 0, sizeof buffer) != nullptr, "the folder is not terminated");
+
+    const std::string got(buffer);
+    const std::string fallback = std::string(g_installRecord.folder) + "\\save";
+    if (size < 5 || memcmp(data, "save=", 5) != 0) {
+        Require(got == fallback, "no \"save=\" line, yet not the default folder");
+        return 0;
+    }
+    const char* rest = reinterpret_cast<const char*>(data) + 5;
+    const std::string named(rest, strnlen(rest, size - 5));
+    Require(got == fallback || got == named, "the folder is neither the default nor the named one");
+    return 0;
+}
