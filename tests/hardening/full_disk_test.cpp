@@ -44,7 +44,8 @@ protected:
     }
 
     void TearDown() override {
-        if (mounted_) EXPECT_EQ(0, system(("umount '" + game_ + "'").c_str()));
+        if (!mounted_) return;
+        EXPECT_EQ(0, system(("umount '" + game_ + "'").c_str()));
     }
 
     std::string InGame(const char* name) const { return game_ + "/" + name; }
