@@ -157,7 +157,10 @@ bool PostKey(HWND window, WPARAM key) {
     const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
     const LPARAM down = 1 | static_cast<LPARAM>(scan) << 16;
     const LPARAM up = down | static_cast<LPARAM>(3) << 30;
-    return PostMessageA(window, WM_KEYDOWN, key, down) && PostMessageA(window, WM_KEYUP, key, up);
+    if (!PostMessageA(window, WM_KEYDOWN, key, down)) return false;
+    // The press alone may already have closed the window, key-up or not.
+    PostMessageA(window, WM_KEYUP, key, up);
+    return true;
 }
 
 bool SaveScreenshot(HWND window, const std::string& pngPath) {

@@ -46,7 +46,7 @@ std::string ControlText(HWND dialog, int id);
 // Posts a click to the control: never sent, as the program answers from
 // inside a modal loop that the sender would block.
 bool PostClick(HWND dialog, int id);
-// Posts a key press (down and up) to window.
+// Posts a key press (down and up) to window; true once the press is posted.
 bool PostKey(HWND window, WPARAM key);
 
 // The window's screen rectangle as a PNG file (24-bit RGB). The folder must

@@ -141,9 +141,9 @@ protected:
         }
     }
 
-    void StartUpdater(driver::Program* program = nullptr) {
-        ASSERT_TRUE(driver::Start(program ? program : &program_,
-                                  driver::WindowsPath(UPDATER_EXE), scratch_.path()));
+    void StartUpdater(driver::Program* program = nullptr, const char* exe = UPDATER_EXE) {
+        ASSERT_TRUE(driver::Start(program ? program : &program_, driver::WindowsPath(exe),
+                                  scratch_.path()));
     }
 
     HWND WaitDialog() { return driver::WaitForWindowWith(Pid(), IDC_VERSION, driver::kWaitMs); }
@@ -515,6 +515,22 @@ TEST_F(UpdaterTest, KeyGoneBeforeRecordingShowsRegistryError) {
     ExpectGameFiles(true, true, true);
     ExpectSaves(false);
     EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(UpdaterTest, DialogThatCannotBeCreatedIsReportedAndRecordsNothing) {
+    Install();
+    ASSERT_TRUE(SetValue("Version", REG_BINARY, Bytes(1000)));
+    WritePack();
+    StartUpdater(nullptr, NO_DIALOG_EXE);
+
+    HWND box = ExpectBox(TEXT_NO_DIALOG, APP_TITLE, NULL);
+    ASSERT_TRUE(box != NULL);
+    EXPECT_TRUE(driver::SaveScreenshot(box, ScreenshotPath("no_dialog")));
+    ASSERT_TRUE(driver::PostClick(box, IDOK));
+    ExpectExitZero();
+    EXPECT_EQ(Bytes(1000), GetValue("Version").data);
+    ExpectGameFiles(false, false, false);
+    ExpectSaves(true);
 }
 
 }  // namespace
