@@ -139,6 +139,22 @@ bool WritePack(const std::string& path, const std::vector<PackEntry>& entries,
     return ok;
 }
 
+bool WritePatternFile(const std::string& path, uint32_t seed, uint32_t size) {
+    PlatFile file = PlatCreateWrite(path.c_str());
+    if (file == PLAT_INVALID_FILE) return false;
+    std::vector<unsigned char> chunk(kChunk);
+    bool ok = true;
+    for (uint64_t done = 0; ok && done < size;) {
+        const size_t n = static_cast<size_t>(size - done < kChunk ? size - done : kChunk);
+        FillPattern(seed, done, chunk.data(), n);
+        ok = WriteAll(file, chunk.data(), n);
+        done += n;
+    }
+    ok = ok && PlatFlush(file);
+    PlatClose(file);
+    return ok;
+}
+
 bool FileHoldsPattern(const std::string& path, uint32_t seed, uint32_t size) {
     PlatFile file = PlatOpenRead(path.c_str());
     if (file == PLAT_INVALID_FILE) return false;

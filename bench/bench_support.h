@@ -36,6 +36,9 @@ struct PackEntry {
 bool WritePack(const std::string& path, const std::vector<PackEntry>& entries,
                std::vector<uint32_t>* starts);
 
+// A file of `size` bytes of the pattern of `seed`, flushed.
+bool WritePatternFile(const std::string& path, uint32_t seed, uint32_t size);
+
 // 1 when the file holds exactly `size` bytes of the pattern of `seed`.
 bool FileHoldsPattern(const std::string& path, uint32_t seed, uint32_t size);
 

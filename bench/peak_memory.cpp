@@ -3,6 +3,8 @@
 //                             and Instdata.pak of A, B and C KiB) and the
 //                             folder install, in the current directory
 //   vela_peak update A B C    runs the update into install, checks the files
+//   vela_peak loose A B C     writes the same three files, loose, into the
+//                             folder loose (the Wine figures copy them)
 //   vela_peak idle            does nothing: the baseline
 // Each prints peak_kib=<VmHWM>; update also prints result=<0|1>.
 #include <stdio.h>
@@ -39,11 +41,17 @@ int main(int argc, char** argv) {
     }
     std::vector<bench::PackEntry> entries;
     if (!ParseSizes(argc, argv, &entries)) {
-        fprintf(stderr, "usage: vela_peak prepare|update KIB KIB KIB, or vela_peak idle\n");
+        fprintf(stderr, "usage: vela_peak prepare|update|loose KIB KIB KIB, or vela_peak idle\n");
         return 2;
     }
     if (strcmp(mode, "prepare") == 0) {
         const bool ok = bench::MakeFolder("install") && bench::WritePack(UPDATE_PACK_NAME, entries, nullptr);
+        return ok ? 0 : 1;
+    }
+    if (strcmp(mode, "loose") == 0) {
+        bool ok = bench::MakeFolder("loose");
+        for (const bench::PackEntry& e : entries)
+            ok = ok && bench::WritePatternFile("loose/" + e.name, e.seed, e.size);
         return ok ? 0 : 1;
     }
     if (strcmp(mode, "update") != 0) return 2;
