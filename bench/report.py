@@ -86,6 +86,10 @@ def main():
     add("| memory | %s |" % memory())
     add("| kernel | %s |" % platform.release())
     add("| scratch folder | `%s` on %s |" % (scratch, filesystem(scratch)))
+    load = data["context"].get("load_avg") or []
+    if load:
+        add("| load average when the benchmarks began | %s (other work shares this machine) |" %
+            " / ".join("%.2f" % x for x in load))
     add("| Google Benchmark | library built as %s by its packager |" %
         data["context"].get("library_build_type", "?"))
     add("")

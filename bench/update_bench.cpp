@@ -148,6 +148,6 @@ void BM_UpdateRun(benchmark::State& state) {
 // several pairs in both orders.
 BENCHMARK(BM_UpdateRun)->ArgName("MiB")->Arg(1)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UpdateRun)->ArgName("MiB")->Arg(64)->Iterations(16)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UpdateRun)->ArgName("MiB")->Arg(256)->Iterations(12)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateRun)->ArgName("MiB")->Arg(256)->Iterations(16)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
