@@ -76,19 +76,21 @@ void Check(const uint8_t* data, size_t size, const char* name, bool faulted) {
     CloseUpdateSource(stream);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+// Made at the first input, not at start-up: with -jobs the parent process
+// runs no input and keeps its own current directory for the workers' logs.
+void MakeScratch() {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vela-fuzz-pack-XXXXXX";
     char* made = mkdtemp(&pattern[0]);
     Require(made != nullptr && chdir(made) == 0, "cannot make a scratch folder");
     g_folder = made;
     atexit(RemoveScratch);
-    return 0;
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (g_folder.empty()) MakeScratch();
     WritePack(data, size);
 
     PlatResetFaults();

@@ -32,13 +32,13 @@ void RemoveScratch() {
     rmdir(g_root.c_str());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+// Made at the first input, not at start-up: with -jobs the parent process
+// runs no input.
+void MakeScratch() {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vela-fuzz-ini-XXXXXX";
     char* made = mkdtemp(&pattern[0]);
-    Require(made != nullptr && chdir(made) == 0, "cannot make a scratch folder");
+    Require(made != nullptr, "cannot make a scratch folder");
     g_root = made;
     const std::string folder = g_root + "/game";
     Require(mkdir(folder.c_str(), 0700) == 0, "cannot make the installation folder");
@@ -47,10 +47,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_installRecord.version = VERSION_BASE;
     g_ini = folder + "/Install.ini";
     atexit(RemoveScratch);
-    return 0;
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (g_root.empty()) MakeScratch();
     FILE* f = fopen(g_ini.c_str(), "wb");
     Require(f != nullptr, "cannot create Install.ini");
     Require(fwrite(data, 1, size, f) == size && fclose(f) == 0, "cannot write Install.ini");
