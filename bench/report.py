@@ -43,8 +43,10 @@ def memory():
 
 
 def filesystem(path):
+    while path and not os.path.exists(path):
+        path = os.path.dirname(path)
     out = sh("findmnt", "-n", "-o", "FSTYPE,SOURCE,OPTIONS", "-T", path)
-    return out or sh("df", "-T", path).splitlines()[-1]
+    return " ".join((out or sh("df", "-T", path).splitlines()[-1]).split())
 
 
 def fmt_time(value, unit):
@@ -130,9 +132,9 @@ def main():
         "gives medians.")
     if one:
         add("- Fixed cost per file: at 1 MiB the update run takes %.0f µs more than the copy for "
-            "three files, about %.0f µs a file: the read-only check, a new file instead of a "
-            "truncated one, and the replace, which also frees the old file (this file system "
-            "discards freed blocks at once). With small files that fixed cost is what the ratio "
+            "three files, about %.0f µs a file: the read-only check, creating a new file where "
+            "the copy truncates one, and the replace (a rename); freeing the old file's blocks "
+            "costs both sides alike. With small files that fixed cost is what the ratio "
             "shows." % (1000 * (one["update_ms"] - one["copy_ms"]),
                         1000 * (one["update_ms"] - one["copy_ms"]) / 3))
     add("- Large files: on this machine (a virtual machine; ext4 without a journal, mounted "
