@@ -6,7 +6,7 @@
 //   vela_peak loose A B C     writes the same three files, loose, into the
 //                             folder loose (the Wine figures copy them)
 //   vela_peak idle            does nothing: the baseline
-// Each prints peak_kib=<VmHWM>; update also prints result=<0|1>.
+// idle and update print peak_kib=<VmHWM>; update also prints result=<0|1>.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
