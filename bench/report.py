@@ -236,45 +236,58 @@ def main():
     add("")
     status_path = os.path.join(out_dir, "wine.status")
     status = open(status_path).read().strip() if os.path.exists(status_path) else "not run"
-    wine_path = os.path.join(out_dir, "wine.txt")
-    if status != "ok" or not os.path.exists(wine_path):
+    wine_files = [os.path.join(out_dir, "wine%d.txt" % n) for n in (1, 2)]
+    wine_files = [w for w in wine_files if os.path.exists(w)]
+    if status != "ok" or not wine_files:
         add("Pending: %s." % status)
+        add("")
     else:
         add("`bench/wine_bench.exe` (x86_64, run through `scripts/wine-run`: private prefix, "
             "ja_JP.UTF-8, a headless Xvfb display) records the installation folder in "
-            "HKCU\\Software\\Morvek\\velanoric, starts `VelanoricUpdate.exe` (x86_64 build) in a "
-            "folder holding UpdateData.dat (1 KiB, 64 KiB and 256 MiB entries), posts 適用 to the "
-            "dialog, waits for 更新は完了しました。, posts OK and waits for the exit. The plain "
-            "copy is the same program started as a process of its own that copies the same three "
-            "files, loose, with CreateFileA / ReadFile / WriteFile / FlushFileBuffers. Both are "
-            "timed from process creation to exit; the order alternates. Windows are unmanaged "
-            "(Wine's X11 driver, Managed=N): with no window manager Wine otherwise waits 2 s for "
-            "each closing window.")
+            "HKCU\\Software\\Morvek\\velanoric, starts `VelanoricUpdate.exe` (x86_64 build) "
+            "in a folder holding UpdateData.dat, posts 適用 to the dialog, waits for "
+            "更新は完了しました。, posts OK and waits for the exit. The plain copy is the same "
+            "bench program started as a process of its own that copies the same three files, "
+            "loose, with CreateFileA / ReadFile / WriteFile / FlushFileBuffers. Both are timed "
+            "from process creation to exit, after one untimed pair; the order alternates. "
+            "Windows are unmanaged (Wine's X11 driver, Managed=N): with no window manager Wine "
+            "otherwise waits 2 s for each closing window.")
         add("")
-        add("```")
-        add(open(wine_path).read().strip())
-        add("```")
-        med = [l for l in open(wine_path) if l.startswith("median:")]
-        if med:
-            fields = dict(kv.split("=") for kv in med[0].split()[1:])
+        medians = []
+        for path in wine_files:
+            text = open(path).read().strip().splitlines()
+            sizes = text[0].split("=", 1)[1].split()
+            label = " / ".join(kib_text(int(x)) for x in sizes)
+            med = [l for l in text if l.startswith("median:")]
+            fields = dict(kv.split("=") for kv in med[0].split()[1:]) if med else {}
+            medians.append((label, fields))
+            add("Archive.ini / extend101.dat / Instdata.pak = %s:" % label)
             add("")
-            add("| | median |")
-            add("|---|---|")
-            add("| whole program, start to exit | %s ms |" % fields["program_ms"])
-            add("| of which start to dialog | %s ms |" % fields["show_ms"])
-            add("| of which 適用 to the completion box (update run and purge) | %s ms |" %
-                fields["apply_ms"])
-            add("| of which OK to exit | %s ms |" % fields["close_ms"])
-            add("| plain copy process, start to exit | %s ms |" % fields["copy_ms"])
-            add("| **ratio** whole program / copy | **%s** |" % fields["ratio"])
-            add("| ratio 適用 segment / copy | %s |" % fields["apply_ratio"])
+            add("```")
+            add("\n".join(text[1:]))
+            add("```")
             add("")
-            add("The program's time holds what the copy has no part of: a GUI process's start "
-                "and its dialog, the pack lookups, the purge's 2,003 `DeleteFileA` calls (none "
-                "find a file here) and the registry write; its 適用 segment is the update run "
-                "and the purge. The large-file note of section 1 applies here as well: the "
-                "update writes a new file, the copy rewrites one.")
-    add("")
+        add("| medians | " + " | ".join(label for label, _ in medians) + " |")
+        add("|---|" + "---|" * len(medians))
+        rows = (("whole program, start to exit", "program_ms", " ms"),
+                ("of which start to dialog", "show_ms", " ms"),
+                ("of which 適用 to the completion box (update run and purge)", "apply_ms", " ms"),
+                ("of which OK to exit", "close_ms", " ms"),
+                ("plain copy process, start to exit", "copy_ms", " ms"),
+                ("**ratio** whole program / copy", "ratio", ""),
+                ("ratio 適用 segment / copy", "apply_ratio", ""))
+        for title, key, unit in rows:
+            cells = [(f.get(key, "–") + unit) if f else "failed" for _, f in medians]
+            if key == "ratio":
+                cells = ["**%s**" % x for x in cells]
+            add("| %s | %s |" % (title, " | ".join(cells)))
+        add("")
+        add("The program's time holds what the copy has no part of: a GUI process's start and "
+            "its dialog, the pack lookups, the purge's 2,003 `DeleteFileA` calls (none find a "
+            "file here) and the registry write; its 適用 segment is the update run and the "
+            "purge. The small set shows that fixed part; in the large one the note of section 1 "
+            "applies as well: the update writes a new file, the copy rewrites one.")
+        add("")
 
     add("## Console output")
     add("")
