@@ -12,6 +12,7 @@
 #include <string>
 
 #include "frontend.h"
+#include "platform.h"
 #include "savedata.h"
 
 namespace {
@@ -57,20 +58,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(f != nullptr, "cannot create Install.ini");
     Require(fwrite(data, 1, size, f) == size && fclose(f) == 0, "cannot write Install.ini");
 
-    char buffer[260];
-    memset(buffer, 0xCC, sizeof buffer);
-    const int result = GetSaveFolder(buffer, sizeof buffer);
-    Require(result == 1, "the default folder fits, yet no folder came back");
-    Require(memchr(buffer, 0, sizeof buffer) != nullptr, "the folder is not terminated");
-
-    const std::string got(buffer);
     const std::string fallback = std::string(g_installRecord.folder) + "\\save";
-    if (size < 5 || memcmp(data, "save=", 5) != 0) {
-        Require(got == fallback, "no \"save=\" line, yet not the default folder");
-        return 0;
-    }
+    const bool keyed = size >= 5 && memcmp(data, "save=", 5) == 0;
     const char* rest = reinterpret_cast<const char*>(data) + 5;
-    const std::string named(rest, strnlen(rest, size - 5));
-    Require(got == fallback || got == named, "the folder is neither the default nor the named one");
+    const std::string named = keyed ? std::string(rest, strnlen(rest, size - 5)) : fallback;
+
+    // Once as it comes, then with each read, the open and the allocation
+    // failing or coming up short: a failure may cost the named folder, but
+    // must never give a cut-down or garbled one.
+    struct Fault {
+        PlatOp op;
+        int skip;
+        PlatFault kind;
+    };
+    static const Fault kFaults[] = {
+        {PLAT_OP_COUNT, 0, PLAT_FAULT_FAIL},       {PLAT_OP_READ, 0, PLAT_FAULT_SHORT},
+        {PLAT_OP_READ, 1, PLAT_FAULT_SHORT},       {PLAT_OP_READ, 1, PLAT_FAULT_FAIL},
+        {PLAT_OP_OPEN_READ, 0, PLAT_FAULT_FAIL},   {PLAT_OP_ALLOC, 0, PLAT_FAULT_FAIL},
+        {PLAT_OP_SIZE, 0, PLAT_FAULT_FAIL},
+    };
+    for (const Fault& fault : kFaults) {
+        PlatResetFaults();
+        if (fault.op != PLAT_OP_COUNT) PlatSetFault(fault.op, fault.skip, 1, fault.kind);
+        char buffer[260];
+        memset(buffer, 0xCC, sizeof buffer);
+        const int result = GetSaveFolder(buffer, sizeof buffer);
+        PlatResetFaults();
+        Require(result == 1, "the default folder fits, yet no folder came back");
+        Require(memchr(buffer, 0, sizeof buffer) != nullptr, "the folder is not terminated");
+        const std::string got(buffer);
+        if (!keyed) Require(got == fallback, "no \"save=\" line, yet not the default folder");
+        Require(got == fallback || got == named, "the folder is neither the default nor the named one");
+    }
     return 0;
 }
