@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "driver.h"
 #include "fixture.h"
 
 using fixture::FileExists;
@@ -22,15 +23,6 @@ namespace {
 
 const DWORD kWaitMs = 15000;
 const char kPlantedName[] = "uxtheme.dll";
-
-// The build's paths are Unix paths; Wine opens them through drive Z:.
-std::string WindowsPath(const std::string& path) {
-    if (path.empty() || path[0] != '/') return path;
-    std::string out = "Z:" + path;
-    for (char& c : out)
-        if (c == '/') c = '\\';
-    return out;
-}
 
 struct WindowSearch {
     DWORD pid;
@@ -169,12 +161,12 @@ TEST_P(DllPlanting, PlantedUxtheme) {
     const std::string elsewhere = dir.Join("elsewhere");
     ASSERT_TRUE(MakeDir(download));
     ASSERT_TRUE(MakeDir(elsewhere));
-    const std::string source = WindowsPath(c.exe);
+    const std::string source = driver::WindowsPath(c.exe);
     const std::string exe = download + "\\" + source.substr(source.find_last_of('\\') + 1);
     ASSERT_TRUE(CopyFileA(source.c_str(), exe.c_str(), FALSE)) << source;
     const std::string plantFolder = c.plantBesideExe ? download : elsewhere;
     const std::string planted = plantFolder + "\\" + kPlantedName;
-    ASSERT_TRUE(CopyFileA(WindowsPath(PLANTED_DLL).c_str(), planted.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(driver::WindowsPath(PLANTED_DLL).c_str(), planted.c_str(), FALSE));
     const std::string mark = planted + ".loaded";
 
     const NativeUxtheme native(exe.substr(exe.find_last_of('\\') + 1));
