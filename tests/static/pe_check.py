@@ -313,7 +313,7 @@ def check_dialog(data, c):
     if style & DS_SETFONT:
         point, weight, italic, charset = r.take("HHBB")
         c.equal("dialog font size", point, 9)
-        c.equal("dialog font weight", weight, 0)
+        c.equal("dialog font weight", weight, 400)  # FW_NORMAL
         c.equal("dialog font italic", italic, 0)
         c.equal("dialog font charset", charset, 0)
         c.equal("dialog typeface", r.wstring(), "ＭＳ Ｐゴシック")
