@@ -71,6 +71,21 @@ public:
     void Clear();
 };
 
+// One fault to inject, for tables of failure cases: after `skip` good calls
+// of op, the next one fails as given.
+struct FaultCase {
+    const char* what;
+    PlatOp op;
+    int skip;
+    PlatFault fault;
+};
+
+// Clears every earlier fault and arms c for one call.
+inline void Arm(const FaultCase& c) {
+    PlatResetFaults();
+    PlatSetFault(c.op, c.skip, 1, c.fault);
+}
+
 // Clears every injected fault when the test ends.
 class FaultGuard {
 public:

@@ -271,13 +271,7 @@ TEST_F(VelpackTest, RefusalsWriteNothing) {
 // A run that fails while writing leaves the old pack as it was, and no
 // temporary file.
 TEST_F(VelpackTest, FailedWriteKeepsTheOldPack) {
-    struct Case {
-        const char* what;
-        PlatOp op;
-        int skip;
-        PlatFault fault;
-    };
-    const Case cases[] = {
+    const fixture::FaultCase cases[] = {
         {"temporary file cannot be created", PLAT_OP_CREATE, 0, PLAT_FAULT_FAIL},
         {"table write fails", PLAT_OP_WRITE, 0, PLAT_FAULT_FAIL},
         {"data write comes up short", PLAT_OP_WRITE, 1, PLAT_FAULT_SHORT},
@@ -287,12 +281,11 @@ TEST_F(VelpackTest, FailedWriteKeepsTheOldPack) {
     };
     ASSERT_TRUE(WriteFile("Archive.ini", "[Archive]"));
     ASSERT_TRUE(WriteFile("extend101.dat", Bytes(5000, 4)));
-    for (const Case& c : cases) {
+    for (const fixture::FaultCase& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteFile("out.dat", "the old pack"));
         const std::vector<std::string> before = Tree();
-        PlatResetFaults();
-        PlatSetFault(c.op, c.skip, 1, c.fault);
+        fixture::Arm(c);
         Result run = Velpack({"create", "out.dat", "Archive.ini", "extend101.dat"});
         PlatResetFaults();
         EXPECT_EQ(1, run.code);

@@ -137,13 +137,7 @@ TEST_F(PackTest, SlotWithoutNulIsComparedWithinTheSlot) {
 
 TEST_F(PackTest, PlatformFailuresFindNothing) {
     const std::string pack = MakePack(kThree, true);
-    struct Case {
-        const char* what;
-        PlatOp op;
-        int skip;
-        PlatFault fault;
-    };
-    const Case cases[] = {
+    const fixture::FaultCase cases[] = {
         {"header block", PLAT_OP_ALLOC, 0, PLAT_FAULT_FAIL},
         {"table block", PLAT_OP_ALLOC, 1, PLAT_FAULT_FAIL},
         {"header read fails", PLAT_OP_READ, 0, PLAT_FAULT_FAIL},
@@ -152,10 +146,9 @@ TEST_F(PackTest, PlatformFailuresFindNothing) {
         {"pack size unknown", PLAT_OP_SIZE, 0, PLAT_FAULT_FAIL},
         {"seek fails", PLAT_OP_SEEK, 0, PLAT_FAULT_FAIL},
     };
-    for (const Case& c : cases) {
+    for (const fixture::FaultCase& c : cases) {
         SCOPED_TRACE(c.what);
-        PlatResetFaults();
-        PlatSetFault(c.op, c.skip, 1, c.fault);
+        fixture::Arm(c);
         EXPECT_EQ(0u, Lookup(pack, "extend101.dat").size);
     }
 }

@@ -219,12 +219,7 @@ TEST(SaveFolder, InstallIni) {
 // Whatever goes wrong while reading Install.ini, the default folder stands;
 // a folder read only in part is never taken.
 TEST(SaveFolder, InstallIniReadFailure) {
-    const struct {
-        const char* label;
-        PlatOp op;
-        int skip;
-        PlatFault fault;
-    } cases[] = {
+    const fixture::FaultCase cases[] = {
         {"open", PLAT_OP_OPEN_READ, 0, PLAT_FAULT_FAIL},
         {"size", PLAT_OP_SIZE, 0, PLAT_FAULT_FAIL},
         {"stream record", PLAT_OP_ALLOC, 0, PLAT_FAULT_FAIL},
@@ -234,10 +229,10 @@ TEST(SaveFolder, InstallIniReadFailure) {
         {"folder read short", PLAT_OP_READ, 1, PLAT_FAULT_SHORT},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+        SCOPED_TRACE(c.what);
         SaveScene scene;
         ASSERT_TRUE(WriteFile(scene.game + "\\Install.ini", scene.Expand("save=<dir>\\custom")));
-        PlatSetFault(c.op, c.skip, 1, c.fault);
+        fixture::Arm(c);
         EXPECT_EQ(scene.defaultFolder, scene.SaveFolder());
     }
 }
