@@ -32,6 +32,9 @@ struct SourceStream {
 // the pack entry of name's base name. None when neither can be had, or when
 // the loose file is 4 GiB or larger.
 SourceStream* OpenUpdateSource(const char* name, const char* packName);
+// Only the pack half of OpenUpdateSource: the entry for name's base name in
+// packName, whatever loose files lie about. None when there is no such entry.
+SourceStream* OpenPackSource(const char* packName, const char* name);
 uint32_t GetSourceSize(const SourceStream* stream);
 // Reads the whole source (ReadSourceAll) or count bytes (ReadSourceBytes)
 // from the current position in one call. 1 when the call succeeded.
@@ -51,11 +54,16 @@ void CloseUpdateSource(SourceStream* stream);
 #define PACK_WIDE_SLOT 32
 #define PACK_NARROW_SLOT 16
 #define PACK_RECORD_SIZE 8
+// Entries are reached with a signed 32-bit seek: every offset lies below this.
+#define PACK_OFFSET_LIMIT 0x80000000u
 
 // Finds the entry named like name's base name (letter case ignored) in the
 // freshly opened pack behind stream, leaves the file position at its first
 // byte and sets dataPosition. Returns its size; 0 for no such entry.
 uint32_t FindPackEntry(SourceStream* stream, const char* name);
+// The part of name that FindPackEntry compares: after the last backslash
+// byte, the second byte of a double-byte character included.
+const char* PackLookupName(const char* name);
 
 // The update files, in the order they are written. Each list ends with an
 // empty entry.

@@ -11,20 +11,20 @@ uint32_t GetU32(const unsigned char* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// The part after the last backslash, byte by byte. The second byte of a
-// double-byte character counts too, as the game's own tools do it.
-const char* BaseName(const char* name) {
+}  // namespace
+
+// Byte by byte: the second byte of a double-byte character counts too, as
+// the game's own tools do it.
+const char* PackLookupName(const char* name) {
     const char* base = name;
     for (const char* p = name; *p; ++p)
         if (*p == '\\') base = p + 1;
     return base;
 }
 
-}  // namespace
-
 uint32_t FindPackEntry(SourceStream* stream, const char* name) {
     if (!stream || !name) return 0;
-    const char* base = BaseName(name);
+    const char* base = PackLookupName(name);
 
     unsigned char* header = static_cast<unsigned char*>(PlatAllocZero(PACK_HEADER_SIZE));
     if (!header) return 0;
@@ -83,7 +83,7 @@ uint32_t FindPackEntry(SourceStream* stream, const char* name) {
     const uint64_t start = PACK_HEADER_SIZE + tableSize + offset;
     // The seek is a signed 32-bit step, the position a 32-bit field, and the
     // entry must lie wholly inside the pack.
-    if (offset >= 0x80000000u || start > 0xFFFFFFFFu || start + size > packSize) return 0;
+    if (offset >= PACK_OFFSET_LIMIT || start > 0xFFFFFFFFu || start + size > packSize) return 0;
 
     stream->dataPosition = static_cast<uint32_t>(start);
     if (!PlatSeekCurrent(stream->handle, static_cast<int32_t>(offset))) return 0;

@@ -78,6 +78,8 @@ void PlatSleep(uint32_t milliseconds);
 // Compare two ANSI texts in the system's code page: 0 when equal.
 int PlatCompareText(const char* a, const char* b);
 int PlatCompareTextNoCase(const char* a, const char* b);
+// 1 when c begins a double-byte character in the system's code page.
+int PlatIsLeadByte(unsigned char c);
 
 // ---- Message boxes -------------------------------------------------------
 

@@ -29,8 +29,6 @@ std::string NativePath(const char* path) {
     return out;
 }
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 }  // namespace
 
 PlatFile PlatOpenRead(const char* path) {
@@ -179,6 +177,9 @@ int PlatCompareText(const char* a, const char* b) {
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
+// Code page 932, the game's, stands for the system's code page here.
+int PlatIsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
 // Case folding for ASCII letters only, leaving the second byte of a code page
 // 932 double-byte character alone.
 int PlatCompareTextNoCase(const char* a, const char* b) {
@@ -193,7 +194,7 @@ int PlatCompareTextNoCase(const char* a, const char* b) {
         }
         if (x != y) return x < y ? -1 : 1;
         if (x == 0) return 0;
-        trail = !trail && IsLeadByte(x);
+        trail = !trail && PlatIsLeadByte(x);
     }
 }
 

@@ -124,6 +124,8 @@ int PlatCompareText(const char* a, const char* b) { return lstrcmpA(a, b); }
 
 int PlatCompareTextNoCase(const char* a, const char* b) { return lstrcmpiA(a, b); }
 
+int PlatIsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) ? 1 : 0; }
+
 int PlatMessageBox(PlatWindow owner, const char* text, const char* caption, unsigned buttons) {
     PlatTakeFault(PLAT_OP_MESSAGE, nullptr);
     if (PlatMessageHook hook = PlatGetMessageHook()) return hook(owner, text, caption, buttons);

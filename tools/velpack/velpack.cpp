@@ -19,7 +19,6 @@ namespace {
 
 // The reader moves to an entry with a signed 32-bit seek, and keeps positions
 // and sizes in 32 bits.
-const uint64_t OFFSET_LIMIT = 0x80000000ull;
 const uint64_t PACK_LIMIT = 0xFFFFFFFFull;
 const uint32_t CHUNK = 1u << 20;
 
@@ -86,7 +85,6 @@ int Usage(const char* problem) {
     return VELPACK_USAGE;
 }
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 // The file name part of a command-line path, read as code page 932: a
@@ -95,21 +93,12 @@ bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; 
 const char* PathBaseName(const char* path) {
     const char* base = path;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
-        if (IsLeadByte(*p) && IsTrailByte(p[1])) {
+        if (PlatIsLeadByte(*p) && IsTrailByte(p[1])) {
             ++p;
             continue;
         }
         if (*p == '\\' || *p == '/') base = reinterpret_cast<const char*>(p + 1);
     }
-    return base;
-}
-
-// The reader's own rule for the name it looks up: after the last backslash
-// byte, double-byte characters or not.
-const char* LookupBaseName(const char* name) {
-    const char* base = name;
-    for (const char* p = name; *p; ++p)
-        if (*p == '\\') base = p + 1;
     return base;
 }
 
@@ -246,7 +235,7 @@ int CheckInput(Input* in, const Input* earlier, int earlierCount, uint32_t slot,
             name);
         return 0;
     }
-    if (*dataEnd >= OFFSET_LIMIT) {
+    if (*dataEnd >= PACK_OFFSET_LIMIT) {
         Err("velpack: refused: entry '%s' would start at data offset %llu; the updater reaches "
             "only offsets below 2^31\n",
             name, U64(*dataEnd));
@@ -500,7 +489,7 @@ uint32_t WarnEntries(const PackTable* t) {
                 static_cast<unsigned long>(k), name);
             if (before == problems) ++problems;
         }
-        if (offset >= OFFSET_LIMIT || position > PACK_LIMIT) {
+        if (offset >= PACK_OFFSET_LIMIT || position > PACK_LIMIT) {
             Err("warning: entry %lu '%s' starts at offset %lu, beyond the updater's reach (below "
                 "2^31)\n",
                 static_cast<unsigned long>(k), name, static_cast<unsigned long>(offset));
@@ -518,33 +507,13 @@ uint32_t WarnEntries(const PackTable* t) {
 // The entry the updater finds for name (first equal slot, ignoring case),
 // or count when none.
 uint32_t FindSlot(const PackTable* t, const char* name) {
-    const char* base = LookupBaseName(name);
+    const char* base = PackLookupName(name);
     char slotName[PACK_WIDE_SLOT + 1];
     for (uint32_t k = 0; k < t->count; ++k) {
         SlotName(t, k, slotName);
         if (PlatCompareTextNoCase(slotName, base) == 0) return k;
     }
     return t->count;
-}
-
-// The pack entry for name, opened as OpenUpdateSource opens it when no loose
-// file exists. Going to the pack directly keeps a loose file of the same name
-// in the current directory from standing in for the entry.
-SourceStream* OpenPackEntry(const char* packPath, const char* name) {
-    SourceStream* stream = static_cast<SourceStream*>(PlatAllocZero(sizeof(SourceStream)));
-    if (!stream) return nullptr;
-    stream->kind = SOURCE_PACK;
-    stream->handle = PlatOpenRead(packPath);
-    if (stream->handle == PLAT_INVALID_FILE) {
-        PlatFree(stream);
-        return nullptr;
-    }
-    stream->size = FindPackEntry(stream, name);
-    if (stream->size == 0) {
-        CloseUpdateSource(stream);
-        return nullptr;
-    }
-    return stream;
 }
 
 // The next up to CHUNK bytes of the stream, read the way the updater reads.
@@ -607,7 +576,8 @@ int SafeFileName(const char* name) {
 int ExtractOne(const char* packPath, const PackTable* t, const char* request, const char* dir,
                unsigned char* chunk) {
     uint32_t k = FindSlot(t, request);
-    SourceStream* stream = k < t->count ? OpenPackEntry(packPath, request) : nullptr;
+    // Straight to the pack: a loose file of the same name must not stand in.
+    SourceStream* stream = k < t->count ? OpenPackSource(packPath, request) : nullptr;
     if (!stream) {
         Err("velpack: '%s': the updater finds no such entry in '%s'\n", request, packPath);
         return 0;
@@ -691,7 +661,7 @@ int VerifyFile(const char* packPath, const char* path, unsigned char* chunk, uns
         PlatClose(file);
         return 0;
     }
-    SourceStream* stream = OpenPackEntry(packPath, name);
+    SourceStream* stream = OpenPackSource(packPath, name);
     if (!stream) {
         Err("velpack: %s: the updater finds no entry '%s' in the pack\n", path, name);
         PlatClose(file);
